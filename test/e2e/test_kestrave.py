@@ -1,0 +1,303 @@
+"""End-to-end tests: run the built kestrave on small scenario files and check
+standard output, standard error, the exit status and every byte of the file.
+
+KESTRAVE names the executable; KESTRAVE_EMULATOR, if set, is a
+semicolon-separated command that runs it (wine for a Windows build).
+"""
+
+import os
+import pathlib
+import resource
+import signal
+import struct
+import subprocess
+import tempfile
+import unittest
+
+KESTRAVE = os.environ["KESTRAVE"]
+EMULATOR = [part for part in os.environ.get("KESTRAVE_EMULATOR", "").split(";") if part]
+EXAMPLES = pathlib.Path(__file__).resolve().parents[2] / "examples"
+WINDOWS = KESTRAVE.lower().endswith(".exe")
+# Text-mode console streams end lines with the platform's newline.
+NEWLINE = "\r\n" if WINDOWS else "\n"
+
+USAGE = "\nUsage: kestrave <filename>\n"
+NO_NIGHT_TURNS = "There were no night turns in {path}\n"
+ONE_NIGHT_TURN = "1 night turn was changed to daylight in {path}\n"
+NIGHT_TURNS = "{count} night turns were changed to daylight in {path}\n"
+
+
+def table_offset(extents, extra):
+    a, b = extents
+    return 37 * a * b + 900 + (0 if extra == 0x7FFF else 30 * extra + 4)
+
+
+def scenario(extents=(2, 3), extra=0x7FFF, table=(), length=1300):
+    """A scenario file's bytes: the header, opaque filler, and the table
+    entries given, at the position the header names."""
+    a, b = extents
+    offset = table_offset(extents, extra)
+    data = bytearray((i * 151 + 7) & 0xFF for i in range(length))
+    data[0:8] = struct.pack("<HHi", a, b, extra)
+    for i, value in enumerate(table):
+        if offset + i < length:
+            data[offset + i] = value
+    return bytes(data), offset
+
+
+def converted(data, offset):
+    """The bytes the file must hold after a conversion."""
+    out = bytearray(data)
+    for i in range(offset, min(offset + 30, len(out))):
+        if out[i] == 1:
+            out[i] = 0
+    return bytes(out)
+
+
+def report(count, path):
+    if count == 0:
+        return NO_NIGHT_TURNS.format(path=path)
+    if count == 1:
+        return ONE_NIGHT_TURN.format(path=path)
+    return NIGHT_TURNS.format(count=count, path=path)
+
+
+class Run:
+    def __init__(self, completed):
+        self.status = completed.returncode
+        self.out = (completed.stdout or b"").decode("utf-8").replace(NEWLINE, "\n")
+        self.err = completed.stderr.decode("utf-8").replace(NEWLINE, "\n")
+
+
+class KestraveCase(unittest.TestCase):
+    def setUp(self):
+        self.dir = pathlib.Path(tempfile.mkdtemp(prefix="kestrave-"))
+        self.addCleanup(subprocess.run, ["rm", "-rf", str(self.dir)], check=False)
+
+    def write(self, name, data):
+        (self.dir / name).write_bytes(data)
+        return name
+
+    def read(self, name):
+        return (self.dir / name).read_bytes()
+
+    def kestrave(self, *args, prefix=(), timeout=60, **options):
+        """Runs kestrave in the fixture folder, so paths are relative."""
+        options.setdefault("stdout", subprocess.PIPE)
+        completed = subprocess.run(
+            [*prefix, *EMULATOR, KESTRAVE, *args],
+            cwd=self.dir,
+            stdin=subprocess.DEVNULL,
+            stderr=subprocess.PIPE,
+            timeout=timeout,
+            check=False,
+            **options,
+        )
+        return Run(completed)
+
+    def assertConverted(self, run, path, count):
+        self.assertEqual((run.status, run.out, run.err), (0, report(count, path), ""))
+
+    def assertFails(self, run, message):
+        self.assertEqual((run.status, run.out, run.err), (1, "", message))
+
+
+class Reports(KestraveCase):
+    """A completed pass: the count in its three forms, and the file's bytes."""
+
+    CASES = [
+        # name, table entries, file length, night turns changed
+        ("three nights among other values", [1, 0, 2, 1, 255, 0, 0, 1], 1300, 3),
+        ("every turn a night", [1] * 30, 1300, 30),
+        ("one night", [0] * 29 + [1], 1300, 1),
+        ("no nights, values that are neither", [0, 2, 255, 128, 0x10], 1300, 0),
+        ("table ends mid-file", [1] * 30, 1122 + 10, 10),
+        ("table starts at the end of the file", [1] * 30, 1122, 0),
+        ("table wholly past the end", [1] * 30, 1000, 0),
+    ]
+
+    def test_report_forms_and_bytes(self):
+        for name, table, length, count in self.CASES:
+            with self.subTest(name):
+                data, offset = scenario(table=table, length=length)
+                path = self.write("turns.scn", data)
+                os.utime(self.dir / path, (1_000_000, 1_000_000))
+                run = self.kestrave(path)
+                self.assertConverted(run, path, count)
+                self.assertEqual(self.read(path), converted(data, offset))
+                if count == 0:
+                    # Nothing to change: nothing is written at all.
+                    self.assertEqual((self.dir / path).stat().st_mtime, 1_000_000)
+
+    def test_header_forms_place_the_table(self):
+        cases = [
+            ("no extents, no extra records", (0, 0), 0x7FFF),
+            ("no extents, zero count", (0, 0), 0),
+            ("extents and a count", (3, 4), 5),
+            ("a negative count", (20, 20), -1),
+        ]
+        for name, extents, extra in cases:
+            with self.subTest(name):
+                data, offset = scenario(extents, extra, [1, 1, 0, 1], length=table_offset(extents, extra) + 40)
+                path = self.write("placed.scn", data)
+                self.assertConverted(self.kestrave(path), path, 3)
+                self.assertEqual(self.read(path), converted(data, offset))
+
+    def test_second_run_changes_nothing(self):
+        data, offset = scenario(table=[1, 1, 0, 1])
+        path = self.write("twice.scn", data)
+        self.assertConverted(self.kestrave(path), path, 3)
+        after_first = self.read(path)
+        self.assertConverted(self.kestrave(path), path, 0)
+        self.assertEqual(self.read(path), after_first)
+        self.assertEqual(after_first, converted(data, offset))
+
+    def test_paths_are_printed_unchanged(self):
+        for path in ["night raid.scn", "100% dark %s %d.scn", "-dash.scn", "dots..scn"]:
+            with self.subTest(path):
+                data, _ = scenario(table=[1, 0, 1])
+                self.write(path, data)
+                self.assertConverted(self.kestrave(path), path, 2)
+
+    def test_shipped_example(self):
+        data = (EXAMPLES / "harbour-night.scn").read_bytes()
+        path = self.write("harbour-night.scn", data)
+        self.assertConverted(self.kestrave(path), path, 5)
+        self.assertEqual(self.read(path), converted(data, 37 * 2 * 3 + 900))
+
+    def test_table_just_below_two_gib_in_a_sparse_file(self):
+        # The table's last entry is at 2^31 - 1 in a 3 GiB file that is
+        # almost all hole: a run must neither read nor rewrite the file.
+        offset = 2**31 - 30
+        header = struct.pack("<HHi", 2, 11, 71582730)
+        path = self.dir / "big.scn"
+        with open(path, "wb") as f:
+            f.write(header)
+            f.seek(offset)
+            f.write(bytes([1, 0, 1] + [0] * 27))
+            f.truncate(3 * 2**30)
+        blocks = path.stat().st_blocks
+        self.assertConverted(self.kestrave("big.scn"), "big.scn", 2)
+        self.assertEqual(path.stat().st_size, 3 * 2**30)
+        self.assertLessEqual(path.stat().st_blocks, blocks)
+        with open(path, "rb") as f:
+            f.seek(offset - 1)
+            self.assertEqual(f.read(32), bytes(32))
+
+
+class Failures(KestraveCase):
+    """Runs that must fail: one line on standard error, status 1, and a file
+    that is left as it was."""
+
+    def test_wrong_argument_count(self):
+        data, _ = scenario(table=[1])
+        self.write("a.scn", data)
+        for args in [(), ("a.scn", "a.scn"), ("a.scn", "b.scn", "c.scn")]:
+            with self.subTest(args=args):
+                run = self.kestrave(*args)
+                self.assertEqual((run.status, run.out, run.err), (1, USAGE, ""))
+                self.assertEqual(self.read("a.scn"), data)
+
+    def test_files_that_cannot_be_converted(self):
+        wrapping, _ = scenario((64489, 1800), 0x7FFF, length=2000)
+        cases = [
+            ("missing file", None, "Unable to open scenario file: No such file or directory\n"),
+            ("empty file", b"", "Scenario file is too short to hold its header\n"),
+            ("seven bytes", b"\x01\x00\x01\x00\xff\x7f\x00", "Scenario file is too short to hold its header\n"),
+            ("extents that wrap 32 bits", wrapping, "Scenario header places the turn light table outside the file\n"),
+            ("table before the file", scenario((0, 0), -31, length=2000)[0],
+             "Scenario header places the turn light table outside the file\n"),
+            ("count past 2^31", scenario((0, 0), 0x7FFFFFFF, length=2000)[0],
+             "Scenario header places the turn light table outside the file\n"),
+        ]
+        for name, data, message in cases:
+            with self.subTest(name):
+                path = "case.scn"
+                if data is None:
+                    (self.dir / path).unlink(missing_ok=True)
+                else:
+                    self.write(path, data)
+                self.assertFails(self.kestrave(path), message)
+                if data is None:
+                    self.assertFalse((self.dir / path).exists(), "the tool created the file")
+                else:
+                    self.assertEqual(self.read(path), data)
+
+    def test_directory(self):
+        (self.dir / "folder.scn").mkdir()
+        message = "Permission denied" if WINDOWS else "Is a directory"
+        self.assertFails(self.kestrave("folder.scn"), f"Unable to open scenario file: {message}\n")
+
+
+class LinuxFailures(KestraveCase):
+    """Failures that need what only Linux offers here: other users, FIFOs,
+    devices, file-size limits and closed descriptors."""
+
+    def test_permission_denied(self):
+        # Root ignores file modes, so the run drops to nobody; a writable file
+        # run the same way shows that the drop is all that differs.
+        self.dir.chmod(0o755)
+        data, offset = scenario(table=[0, 0])
+        as_nobody = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"] if os.geteuid() == 0 else []
+        for mode, expected in [(0o444, None), (0o666, converted(data, offset))]:
+            with self.subTest(mode=oct(mode)):
+                path = self.write("locked.scn", data)
+                (self.dir / path).chmod(mode)
+                run = self.kestrave(path, prefix=as_nobody)
+                if expected is None:
+                    self.assertFails(run, "Unable to open scenario file: Permission denied\n")
+                else:
+                    self.assertConverted(run, path, 0)
+                self.assertEqual(self.read(path), data)
+
+    def test_not_a_regular_file(self):
+        os.mkfifo(self.dir / "pipe.scn")
+        os.symlink("/dev/null", self.dir / "null.scn")
+        os.symlink("/dev/zero", self.dir / "zero.scn")
+        for path in ["pipe.scn", "null.scn", "zero.scn"]:
+            with self.subTest(path):
+                # A FIFO with no writer must not hang the run.
+                run = self.kestrave(path, timeout=10)
+                self.assertFails(run, "Unable to open scenario file: Not a regular file\n")
+
+    def test_kernel_refuses_the_write(self):
+        # Beyond RLIMIT_FSIZE every write fails with EFBIG once SIGXFSZ is
+        # ignored; a limit past the table shows the limit is what bites.
+        data, offset = scenario(table=[1, 0, 1])
+        for limit, refused in [(offset - 1, True), (len(data), False)]:
+            with self.subTest(limit=limit):
+                path = self.write("limited.scn", data)
+
+                def limit_file_size(limit=limit):
+                    resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+                    signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+
+                run = self.kestrave(path, preexec_fn=limit_file_size, restore_signals=False)
+                if refused:
+                    self.assertFails(run, "Unable to update scenario file: File too large\n")
+                    self.assertEqual(self.read(path), data)
+                else:
+                    self.assertConverted(run, path, 2)
+                    self.assertEqual(self.read(path), converted(data, offset))
+
+    def test_report_cannot_be_written(self):
+        data, offset = scenario(table=[1, 1])
+        for name, device, reason in [
+            ("standard output closed", None, "Bad file descriptor"),
+            ("standard output full", "/dev/full", "No space left on device"),
+        ]:
+            with self.subTest(name):
+                path = self.write("report.scn", data)
+                if device is None:
+                    run = self.kestrave(path, preexec_fn=lambda: os.close(1))
+                else:
+                    with open(device, "wb") as sink:
+                        run = self.kestrave(path, stdout=sink)
+                self.assertEqual((run.status, run.err), (1, f"Unable to write report: {reason}\n"))
+                # The file is converted, and a report meant for a closed
+                # standard output never lands in it.
+                self.assertEqual(self.read(path), converted(data, offset))
+
+
+if __name__ == "__main__":
+    unittest.main()
