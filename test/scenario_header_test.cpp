@@ -87,12 +87,14 @@ INSTANTIATE_TEST_SUITE_P(Headers, Layout, testing::ValuesIn(layoutCases()), case
 std::FILE* streamOver(const std::vector<unsigned char>& bytes)
 {
     std::FILE* stream = std::tmpfile();
-    if (stream != nullptr) {
-        if (std::fwrite(bytes.data(), 1, bytes.size(), stream) != bytes.size() ||
-            std::fseek(stream, 0, SEEK_SET) != 0) {
-            (void)std::fclose(stream);
-            return nullptr;
-        }
+    if (stream == nullptr) {
+        return nullptr;
+    }
+    // fwrite may not be handed the null data() of an empty vector.
+    const bool written = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size();
+    if (!written || std::fseek(stream, 0, SEEK_SET) != 0) {
+        (void)std::fclose(stream);
+        return nullptr;
     }
     return stream;
 }
