@@ -108,8 +108,8 @@ Conversion convertScenarioFile(const char* path)
         conversion.error = lastError();
         return conversion;
     }
-    // Opening a FIFO for update does not wait for a writer, but reading one
-    // would; and a device must never be written.
+    // Linux opens a FIFO for update without waiting for a peer, but reading
+    // from it would wait forever; and a device must never be written.
     if (!isRegularFile(stream)) {
         (void)std::fclose(stream);  // nothing was written to it
         conversion.failure = Failure::NotRegularFile;
