@@ -5,6 +5,7 @@
 #include <cerrno>
 
 #include <sys/stat.h>
+#include <sys/types.h>
 
 namespace kestrave {
 
@@ -15,10 +16,16 @@ int lastError()
 
 namespace {
 
+// Windows reports its devices (NUL, CON, COM1, ...) as character devices here.
 bool isRegularFile(std::FILE* stream)
 {
+#ifdef _WIN32
+    struct _stat64 status {};
+    return _fstat64(_fileno(stream), &status) == 0 && (status.st_mode & _S_IFMT) == _S_IFREG;
+#else
     struct stat status {};
     return fstat(fileno(stream), &status) == 0 && S_ISREG(status.st_mode);
+#endif
 }
 
 }  // namespace
@@ -109,7 +116,8 @@ Conversion convertScenarioFile(const char* path)
         return conversion;
     }
     // Linux opens a FIFO for update without waiting for a peer, but reading
-    // from it would wait forever; and a device must never be written.
+    // from it would wait forever; and a device, NUL and CON included, must
+    // never be written.
     if (!isRegularFile(stream)) {
         (void)std::fclose(stream);  // nothing was written to it
         conversion.failure = Failure::NotRegularFile;

@@ -9,6 +9,14 @@
 #include <cstdio>
 #include <cstring>
 
+#ifdef _WIN32
+// Unless told otherwise, mingw-w64's start-up code may expand wildcards in the
+// command line; the argument is one path, never a pattern.
+extern "C" {
+int _dowildcard = 0;  // NOLINT(bugprone-reserved-identifier)
+}
+#endif
+
 namespace {
 
 enum ExitStatus { Converted = 0, Failed = 1 };
