@@ -83,32 +83,52 @@ std::string caseName(const testing::TestParamInfo<LayoutCase>& info)
 
 INSTANTIATE_TEST_SUITE_P(Headers, Layout, testing::ValuesIn(layoutCases()), caseName);
 
-// A stream over the given bytes, standing at offset 0 as after an open.
-std::FILE* streamOver(const std::vector<unsigned char>& bytes)
-{
-    std::FILE* stream = std::tmpfile();
-    if (stream == nullptr) {
-        return nullptr;
+// A scenario file holding the given bytes, open and standing at offset 0 as
+// after an open. It is named, in the working folder, because Windows'
+// tmpfile writes to the root of the drive.
+class ScratchScenario {
+  public:
+    explicit ScratchScenario(const std::vector<unsigned char>& bytes) : stream_(std::fopen(path, "w+b"))
+    {
+        // fwrite may not be handed the null data() of an empty vector.
+        if (stream_ != nullptr &&
+            ((!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), stream_) != bytes.size()) ||
+             std::fseek(stream_, 0, SEEK_SET) != 0)) {
+            (void)std::fclose(stream_);
+            stream_ = nullptr;
+        }
     }
-    // fwrite may not be handed the null data() of an empty vector.
-    const bool written = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size();
-    if (!written || std::fseek(stream, 0, SEEK_SET) != 0) {
-        (void)std::fclose(stream);
-        return nullptr;
+    ScratchScenario(const ScratchScenario&) = delete;
+    ScratchScenario& operator=(const ScratchScenario&) = delete;
+    ScratchScenario(ScratchScenario&&) = delete;
+    ScratchScenario& operator=(ScratchScenario&&) = delete;
+    ~ScratchScenario()
+    {
+        if (stream_ != nullptr) {
+            (void)std::fclose(stream_);
+        }
+        (void)std::remove(path);
     }
-    return stream;
-}
+
+    [[nodiscard]] std::FILE* stream() const
+    {
+        return stream_;
+    }
+
+  private:
+    static constexpr const char* path = "scenario_header_test.scn";
+    std::FILE* stream_;
+};
 
 TEST(ReadScenarioHeader, ReadsTheFirstEightBytes)
 {
-    std::FILE* stream = streamOver({0x03, 0x00, 0x02, 0x00, 0xFF, 0x7F, 0x00, 0x00, 0x01, 0x01});
-    ASSERT_NE(stream, nullptr);
+    const ScratchScenario file({0x03, 0x00, 0x02, 0x00, 0xFF, 0x7F, 0x00, 0x00, 0x01, 0x01});
+    ASSERT_NE(file.stream(), nullptr);
     ScenarioHeader header;
-    EXPECT_EQ(kestrave::readScenarioHeader(stream, header), kestrave::HeaderRead::Complete);
+    EXPECT_EQ(kestrave::readScenarioHeader(file.stream(), header), kestrave::HeaderRead::Complete);
     EXPECT_EQ(header.gridExtentA, 3);
     EXPECT_EQ(header.gridExtentB, 2);
     EXPECT_EQ(header.extraRecordCount, 32767);
-    EXPECT_EQ(std::fclose(stream), 0);
 }
 
 TEST(ReadScenarioHeader, RejectsEveryLengthShortOfTheHeader)
@@ -116,14 +136,13 @@ TEST(ReadScenarioHeader, RejectsEveryLengthShortOfTheHeader)
     const std::vector<unsigned char> full{0x01, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00};
     for (std::size_t length = 0; length < full.size(); ++length) {
         SCOPED_TRACE(length);
-        std::FILE* stream = streamOver({full.begin(), full.begin() + static_cast<long>(length)});
-        ASSERT_NE(stream, nullptr);
+        const ScratchScenario file({full.begin(), full.begin() + static_cast<long>(length)});
+        ASSERT_NE(file.stream(), nullptr);
         ScenarioHeader header{7, 7, 7};
-        EXPECT_EQ(kestrave::readScenarioHeader(stream, header), kestrave::HeaderRead::TooShort);
+        EXPECT_EQ(kestrave::readScenarioHeader(file.stream(), header), kestrave::HeaderRead::TooShort);
         // Fields that were never delivered are never filled in.
         EXPECT_EQ(header.gridExtentA, 7);
         EXPECT_EQ(header.extraRecordCount, 7);
-        EXPECT_EQ(std::fclose(stream), 0);
     }
 }
 

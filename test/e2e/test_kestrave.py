@@ -64,10 +64,21 @@ def report(count, path):
 
 
 class Run:
+    """A finished run. On Windows each CR LF of its output reads as a newline
+    and a bare LF as <LF>, so a line without the platform's newline never
+    matches."""
+
     def __init__(self, completed):
         self.status = completed.returncode
-        self.out = (completed.stdout or b"").decode("utf-8").replace(NEWLINE, "\n")
-        self.err = completed.stderr.decode("utf-8").replace(NEWLINE, "\n")
+        self.out = self.text(completed.stdout or b"")
+        self.err = self.text(completed.stderr)
+
+    @staticmethod
+    def text(raw):
+        text = raw.decode("utf-8")
+        if NEWLINE != "\n":
+            text = text.replace("\n", "<LF>").replace("\r<LF>", "\n")
+        return text
 
 
 class KestraveCase(unittest.TestCase):
@@ -154,7 +165,7 @@ class Reports(KestraveCase):
         self.assertEqual(after_first, converted(data, offset))
 
     def test_paths_are_printed_unchanged(self):
-        for path in ["night raid.scn", "100% dark %s %d.scn", "-dash.scn", "dots..scn"]:
+        for path in ["night raid.scn", "100% dark %s %d.scn", "-dash.scn", "dots..scn", "日本 ü.scn"]:
             with self.subTest(path):
                 data, _ = scenario(table=[1, 0, 1])
                 self.write(path, data)
@@ -223,6 +234,16 @@ class Failures(KestraveCase):
                     self.assertFalse((self.dir / path).exists(), "the tool created the file")
                 else:
                     self.assertEqual(self.read(path), data)
+
+    def test_wildcards_are_not_expanded(self):
+        # One argument naming no file: not two files, and not a usage error.
+        data, _ = scenario(table=[1])
+        for name in ["a.scn", "b.scn"]:
+            self.write(name, data)
+        run = self.kestrave("*.scn")
+        self.assertEqual((run.status, run.out), (1, ""))
+        self.assertTrue(run.err.startswith("Unable to open scenario file: "), run.err)
+        self.assertEqual([self.read("a.scn"), self.read("b.scn")], [data, data])
 
     def test_directory(self):
         (self.dir / "folder.scn").mkdir()
@@ -301,6 +322,22 @@ class LinuxFailures(KestraveCase):
                 # The file is converted, and a report meant for a closed
                 # standard output never lands in it.
                 self.assertEqual(self.read(path), converted(data, offset))
+
+
+
+class WindowsDevices(KestraveCase):
+    """Windows' device names open anywhere, and must never be written."""
+
+    def test_device_names(self):
+        for name in ["NUL", "nul.scn", "COM1", "CON"]:
+            with self.subTest(name):
+                run = self.kestrave(name)
+                self.assertEqual((run.status, run.out), (1, ""))
+                self.assertTrue(run.err.startswith("Unable to open scenario file: "), run.err)
+                # CON is the console, which need not open at all where there
+                # is none; every other name opens as a device.
+                if name != "CON":
+                    self.assertEqual(run.err, "Unable to open scenario file: Not a regular file\n")
 
 
 if __name__ == "__main__":
