@@ -3,9 +3,9 @@
 //
 // This is the one place that turns outcomes into words and exit statuses.
 
+#include "console.hpp"
 #include "conversion.hpp"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -56,19 +56,18 @@ int report(const kestrave::Conversion& conversion, const char* path)
     }
 
     // The file is already converted, but a caller that cannot see the report
-    // must not be told all went well. A write error may show only at the
-    // flush, so the stream's error state is checked once, after both.
+    // must not be told all went well.
     const int changed = conversion.nightTurnsChanged;
-    errno = 0;
+    int error = 0;
     if (changed == 0) {
-        (void)std::printf("There were no night turns in %s\n", path);
+        error = kestrave::printReport("There were no night turns in %s\n", path);
     } else if (changed == 1) {
-        (void)std::printf("1 night turn was changed to daylight in %s\n", path);
+        error = kestrave::printReport("1 night turn was changed to daylight in %s\n", path);
     } else {
-        (void)std::printf("%d night turns were changed to daylight in %s\n", changed, path);
+        error = kestrave::printReport("%d night turns were changed to daylight in %s\n", changed, path);
     }
-    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-        return fail("Unable to write report", std::strerror(kestrave::lastError()));
+    if (error != 0) {
+        return fail("Unable to write report", std::strerror(error));
     }
     return Converted;
 }

@@ -7,12 +7,15 @@ semicolon-separated command that runs it (wine for a Windows build).
 
 import os
 import pathlib
+import re
 import resource
+import select
 import shutil
 import signal
 import struct
 import subprocess
 import tempfile
+import time
 import unittest
 
 KESTRAVE = os.environ["KESTRAVE"]
@@ -107,6 +110,37 @@ class KestraveCase(unittest.TestCase):
         )
         return Run(completed)
 
+    def kestrave_on_terminal(self, *args):
+        """Runs kestrave with a terminal as its console and returns the text
+        the terminal shows. Wine's console draws a space as a cursor move and
+        brackets each character with cursor hiding; only the text is kept."""
+        master, slave = os.openpty()
+        process = subprocess.Popen(
+            [*EMULATOR, KESTRAVE, *args], cwd=self.dir, stdin=slave, stdout=slave, stderr=slave, start_new_session=True
+        )
+        os.close(slave)
+        shown, quiet_since, deadline = b"", None, time.monotonic() + 60
+        # Wine's own services may keep the terminal open after kestrave ends,
+        # so reading stops once it has ended and the terminal has gone quiet.
+        while time.monotonic() < deadline and (quiet_since is None or time.monotonic() - quiet_since < 0.5):
+            if select.select([master], [], [], 0.1)[0]:
+                try:
+                    chunk = os.read(master, 4096)
+                except OSError:
+                    chunk = b""
+                if not chunk:
+                    break
+                shown += chunk
+                quiet_since = None if process.poll() is None else time.monotonic()
+            elif process.poll() is not None and quiet_since is None:
+                quiet_since = time.monotonic()
+        os.close(master)
+        status = process.wait(timeout=10)
+        text = shown.decode("utf-8")
+        text = re.sub(r"\x1b\[(\d*)C", lambda m: " " * int(m.group(1) or 1), text)
+        text = re.sub(r"\x1b\[[0-9;?]*[A-Za-z]|\x1b\][^\x07]*\x07", "", text)
+        return status, re.sub(r"\r+\n", "\n", text)
+
     def assertConverted(self, run, path, count):
         self.assertEqual((run.status, run.out, run.err), (0, report(count, path), ""))
 
@@ -170,6 +204,12 @@ class Reports(KestraveCase):
                 data, _ = scenario(table=[1, 0, 1])
                 self.write(path, data)
                 self.assertConverted(self.kestrave(path), path, 2)
+
+    def test_path_on_a_terminal(self):
+        # A Windows console shows text in its own code page, not as UTF-8.
+        data, _ = scenario(table=[1])
+        path = self.write("日本 ü.scn", data)
+        self.assertEqual(self.kestrave_on_terminal(path), (0, report(1, path)))
 
     def test_shipped_example(self):
         data = (EXAMPLES / "harbour-night.scn").read_bytes()
