@@ -93,8 +93,8 @@ Conversion convertScenario(std::FILE* stream)
         break;
     }
 
-    // Buffered writes reach the file only here, so a close that fails can
-    // mean a night turn that was counted but never written.
+    // The last buffered write reaches the file only here, so a close that
+    // fails can mean a night turn that was counted but never written.
     errno = 0;
     if (std::fclose(stream) != 0 && conversion.failure == Failure::None) {
         conversion.failure = Failure::CannotUpdate;
