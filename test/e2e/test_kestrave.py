@@ -38,10 +38,15 @@ def table_offset(extents, extra):
 
 def scenario(extents=(2, 3), extra=0x7FFF, table=(), length=1300):
     """A scenario file's bytes: the header, opaque filler, and the table
-    entries given, at the position the header names."""
+    entries given, at the position the header names. The bytes just before
+    and just after the table hold 1, which a pass that strays from the 30
+    entries would turn into 0."""
     a, b = extents
     offset = table_offset(extents, extra)
     data = bytearray((i * 151 + 7) & 0xFF for i in range(length))
+    for neighbour in (offset - 1, offset + 30):
+        if 8 <= neighbour < length:
+            data[neighbour] = 1
     data[0:8] = struct.pack("<HHi", a, b, extra)
     for i, value in enumerate(table):
         if offset + i < length:
