@@ -36,22 +36,35 @@ const char* nameOf(Operation operation)
     return "?";
 }
 
-// An in-memory file that fails the failAt-th call of one kind of operation.
+// One injected failure: the at-th call of one kind of operation fails with
+// `error`, or leaves errno alone when `error` is 0, as the C library may.
+struct Fault {
+    Operation operation;
+    int at;
+    int error;
+};
+
+// An in-memory file whose operations fail as the faults say.
 struct FaultyFile {
     std::vector<unsigned char> bytes;
+    std::vector<Fault> faults;
     std::size_t position = 0;
-    Operation failing = Operation::Read;
-    int failAt = 0;
-    int calls = 0;
-    bool injected = false;
+    std::array<int, 4> calls{};
+    std::vector<Fault> injected;
 
     bool shouldFail(Operation operation)
     {
-        if (operation != failing || ++calls != failAt) {
+        const int call = ++calls.at(static_cast<std::size_t>(operation));
+        const auto fault = std::find_if(faults.begin(), faults.end(), [&](const Fault& f) {
+            return f.operation == operation && f.at == call;
+        });
+        if (fault == faults.end()) {
             return false;
         }
-        injected = true;
-        errno = EIO;
+        injected.push_back(*fault);
+        if (fault->error != 0) {
+            errno = fault->error;
+        }
         return true;
     }
 };
@@ -114,13 +127,16 @@ int closeFaulty(void* cookie)
 constexpr std::size_t tableStart = 37 * 2 * 3 + 900;
 constexpr std::size_t tableLength = 30;
 
-// A scenario file of `length` bytes whose table lies at tableStart; the
-// filler around it is never 0 or 1.
+// A scenario file of `length` bytes whose table lies at tableStart. The
+// bytes right before and right after the table hold 1, so a pass that
+// strays from the 30 entries changes them; the rest of the filler is never
+// 0 or 1.
 std::vector<unsigned char> scenarioBytes(std::size_t length)
 {
     std::vector<unsigned char> bytes(length);
     for (std::size_t i = 0; i < length; ++i) {
-        bytes[i] = static_cast<unsigned char>(2U + (i * 151U) % 250U);
+        const bool besideTable = i == tableStart - 1 || i == tableStart + tableLength;
+        bytes[i] = besideTable ? 1 : static_cast<unsigned char>(2U + (i * 151U) % 250U);
     }
     const std::array<unsigned char, 8> header{0x02, 0x00, 0x03, 0x00, 0xFF, 0x7F, 0x00, 0x00};
     const std::array<unsigned char, tableLength> table{1, 0, 1, 2, 255, 1, 0, 0, 1, 1, 0, 0, 0, 0, 1,
@@ -155,22 +171,54 @@ void expectOnlyNightTurnsChanged(const std::vector<unsigned char>& before,
     }
 }
 
-// Runs one conversion over `original` with the k-th `operation` failing, and
-// checks its outcome. Returns whether the run reached that operation.
-bool convertWithFault(const std::vector<unsigned char>& original, int bufferMode, Operation operation, int k)
+// A run stops at its first failure, so the night turns it changed are the
+// first ones of the table: none of them lies past one it left alone.
+void expectStoppedAtFirstFailure(const std::vector<unsigned char>& before,
+                                 const std::vector<unsigned char>& after)
 {
-    FaultyFile file{original, 0, operation, k};
+    bool leftOne = false;
+    for (std::size_t i = tableStart; i < std::min(before.size(), tableStart + tableLength); ++i) {
+        if (before[i] != 1) {
+            continue;
+        }
+        if (after[i] == 1) {
+            leftOne = true;
+        } else {
+            EXPECT_FALSE(leftOne) << "entry " << i - tableStart << " changed after an earlier one failed";
+        }
+    }
+}
+
+// The errno a failure must be reported with: its own, or EIO where the C
+// library left errno at 0, never the text for "no error".
+int reportedError(const Fault& fault)
+{
+    return fault.error != 0 ? fault.error : EIO;
+}
+
+// Runs one conversion over `original` with the given faults, and checks its
+// outcome. Returns the faults the run reached.
+std::vector<Fault> convertWithFaults(const std::vector<unsigned char>& original, int bufferMode,
+                                     const std::vector<Fault>& faults)
+{
+    FaultyFile file;
+    file.bytes = original;
+    file.faults = faults;
     cookie_io_functions_t functions{readFaulty, writeFaulty, seekFaulty, closeFaulty};
     std::FILE* stream = fopencookie(&file, "r+", functions);
     EXPECT_NE(stream, nullptr);
     if (stream == nullptr) {
-        return false;
+        return {};
     }
     EXPECT_EQ(std::setvbuf(stream, nullptr, bufferMode, BUFSIZ), 0);
 
+    // Left over from before the run, as a successful call may leave it: a
+    // failure that sets no errno must not be reported with it.
+    errno = ENOENT;
     const kestrave::Conversion conversion = kestrave::convertScenario(stream);
 
     expectOnlyNightTurnsChanged(original, file.bytes);
+    expectStoppedAtFirstFailure(original, file.bytes);
     switch (conversion.failure) {
     case kestrave::Failure::None:
         // A success is only ever a complete, correctly counted conversion.
@@ -178,8 +226,12 @@ bool convertWithFault(const std::vector<unsigned char>& original, int bufferMode
         EXPECT_EQ(nightTurnsIn(file.bytes), 0);
         break;
     case kestrave::Failure::CannotUpdate:
-        EXPECT_TRUE(file.injected) << "a failure with no fault";
-        EXPECT_EQ(conversion.error, EIO);
+        if (file.injected.empty()) {
+            ADD_FAILURE() << "a failure with no fault";
+        } else {
+            EXPECT_EQ(conversion.error, reportedError(file.injected.front()))
+                << "not the first failure's reason";
+        }
         break;
     default:
         EXPECT_EQ(conversion.failure, kestrave::Failure::HeaderTooShort);
@@ -199,21 +251,51 @@ TEST(ConversionFaults, EveryFailingOperationIsReportedOrHarmless)
     const std::vector<std::pair<std::string, int>> bufferings{{"buffered", _IOFBF}, {"unbuffered", _IONBF}};
     const std::vector<Operation> operations{Operation::Read, Operation::Write, Operation::Seek,
                                             Operation::Close};
+    // ENOSPC stands for any reason the C library gives; 0 for a failure it
+    // gives none for.
+    const std::vector<int> errors{ENOSPC, 0};
 
     for (const auto& [fixture, bytes] : fixtures) {
         for (const auto& [buffering, mode] : bufferings) {
             for (const Operation operation : operations) {
-                // Stop once a run no longer reaches the k-th operation.
-                for (int k = 1;; ++k) {
-                    SCOPED_TRACE(fixture + ", " + buffering + ", " + nameOf(operation) + " #" +
-                                 std::to_string(k) + " fails");
-                    ASSERT_LT(k, 1000) << "the run never stops";
-                    if (!convertWithFault(bytes, mode, operation, k)) {
-                        break;
+                for (const int error : errors) {
+                    // Stop once a run no longer reaches the k-th operation.
+                    for (int k = 1;; ++k) {
+                        SCOPED_TRACE(fixture + ", " + buffering + ", " + nameOf(operation) + " #" +
+                                     std::to_string(k) + " fails with errno " + std::to_string(error));
+                        ASSERT_LT(k, 1000) << "the run never stops";
+                        if (convertWithFaults(bytes, mode, {{operation, k, error}}).empty()) {
+                            break;
+                        }
                     }
                 }
             }
         }
+    }
+}
+
+// A stream that fails once tends to fail again, at the latest when it is
+// closed; the reason reported is the first failure's.
+TEST(ConversionFaults, TheFirstOfTwoFailuresIsReported)
+{
+    struct TwoFaults {
+        const char* name;
+        int bufferMode;
+        Fault first;
+    };
+    const std::vector<TwoFaults> cases{
+        {"the header read", _IOFBF, {Operation::Read, 1, ENOSPC}},
+        {"the header read, with no errno", _IOFBF, {Operation::Read, 1, 0}},
+        {"the first write", _IONBF, {Operation::Write, 1, ENOSPC}},
+        {"the first write, with no errno", _IONBF, {Operation::Write, 1, 0}},
+        {"a seek in the pass", _IONBF, {Operation::Seek, 3, ENOSPC}},
+    };
+    const Fault close{Operation::Close, 1, EBADF};
+    for (const TwoFaults& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " fails, then the close");
+        const std::vector<Fault> injected =
+            convertWithFaults(scenarioBytes(1300), c.bufferMode, {c.first, close});
+        EXPECT_EQ(injected.size(), 2U) << "the run did not reach both faults";
     }
 }
 
