@@ -210,6 +210,17 @@ class Reports(KestraveCase):
                 self.write(path, data)
                 self.assertConverted(self.kestrave(path), path, 2)
 
+    def test_path_past_260_characters(self):
+        # Windows' old MAX_PATH; kestrave.exe declares itself long-path aware.
+        folder = pathlib.Path(*["night-" + "x" * 94] * 3)
+        (self.dir / folder).mkdir(parents=True)
+        path = str(folder / "long.scn")
+        self.assertGreater(len(path), 260)
+        data, offset = scenario(table=[1, 1])
+        self.write(path, data)
+        self.assertConverted(self.kestrave(path), path, 2)
+        self.assertEqual(self.read(path), converted(data, offset))
+
     def test_path_on_a_terminal(self):
         # A Windows console shows text in its own code page, not as UTF-8.
         data, _ = scenario(table=[1])
