@@ -14,8 +14,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # One executable with no DLL beyond Windows' own: the C++ runtime, libgcc
-# and winpthread are linked in.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+# and winpthread are linked in. The PE header gets no time stamp, so the
+# same source always links to the same bytes.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -Wl,--no-insert-timestamp")
 
 # Debian installs wine64 outside PATH; the wine wrapper would complain on
 # standard error about a missing 32-bit wine.
