@@ -26,16 +26,19 @@ umask 022
 
 version=$(sed -n 's/^ *VERSION \([0-9][0-9.]*\)$/\1/p' "$root/CMakeLists.txt" | head -n 1)
 [[ -n $version ]] || { echo "release.sh: no version in CMakeLists.txt" >&2; exit 1; }
-# A Debian package is native here: its changelog's latest entry is this version.
+# The Debian package is native: its changelog's latest entry is this version;
+# and the man page names it too.
 head -n 1 "$root/packaging/changelog" | grep -q "^kestrave ($version) " ||
     { echo "release.sh: packaging/changelog does not start with version $version" >&2; exit 1; }
+grep -q "^\.TH .* \"kestrave $version\" " "$root/doc/kestrave.1" ||
+    { echo "release.sh: doc/kestrave.1 does not name version $version" >&2; exit 1; }
 
 if [[ -n $(git -C "$root" status --porcelain --untracked-files=no) ]]; then
     echo "release.sh: warning: uncommitted changes are built too; the release is not the last commit's" >&2
 fi
 
 work=$(mktemp -d)
-trap '[[ -n ${KEEP:-} ]] || rm -rf "$work"' EXIT
+trap 'rm -rf "$work"' EXIT
 # The files git tracks, as they stand in the working tree.
 mkdir "$work/src"
 git -C "$root" ls-files -z | (cd "$root" && tar --null -T - -cf -) | tar -xf - -C "$work/src"
