@@ -77,7 +77,11 @@ tarball() {
 
 deb() {
     local name=$1 arch=$2 strip=$3
-    local stage=$work/$name/stage
+    # The package's tree, where Debian's tools expect it.
+    local stage=$work/$name/debian/kestrave
+    mkdir -p "$work/$name/debian"
+    mv "$work/$name/stage" "$stage"
+    mkdir "$stage/DEBIAN"
     local doc=$stage/usr/share/doc/kestrave
     "$strip" --remove-section=.comment --remove-section=.note "$stage/usr/bin/kestrave"
     gzip -9n "$stage/usr/share/man/man1/kestrave.1"
@@ -88,11 +92,10 @@ deb() {
     # dpkg-shlibdeps reads the libraries' symbols files of the package's own
     # architecture (libc6:arm64 for arm64), so the minimum versions are those
     # the binary really needs, under the names a system of that architecture
-    # has. It wants a debian/control to stand beside it.
-    mkdir -p "$work/$name/shlibs/debian"
-    printf 'Source: kestrave\n\nPackage: kestrave\nArchitecture: any\n' >"$work/$name/shlibs/debian/control"
+    # has. It wants a debian/control beside the package's tree.
+    printf 'Source: kestrave\n\nPackage: kestrave\nArchitecture: any\n' >"$work/$name/debian/control"
     local depends
-    depends=$(cd "$work/$name/shlibs" && DEB_HOST_ARCH=$arch dpkg-shlibdeps -O "$stage/usr/bin/kestrave" 2>/dev/null |
+    depends=$(cd "$work/$name" && DEB_HOST_ARCH=$arch dpkg-shlibdeps -O debian/kestrave/usr/bin/kestrave |
         sed -n 's/^shlibs:Depends=//p')
     if [[ -z $depends || $depends == *-cross* ]]; then
         echo "release.sh: no Depends for $arch from dpkg-shlibdeps ('$depends'): is libc6:$arch installed?" >&2
@@ -101,7 +104,6 @@ deb() {
     local size
     size=$(find "$stage" -type f -printf '%s\n' | awk '{ kib += int(($1 + 1023) / 1024) } END { print kib }')
 
-    mkdir -p "$stage/DEBIAN"
     sed -e "s/@VERSION@/$version/" -e "s/@ARCHITECTURE@/$arch/" -e "s/@INSTALLED_SIZE@/$size/" \
         -e "s/@DEPENDS@/$depends/" "$work/src/packaging/control.in" >"$stage/DEBIAN/control"
     (cd "$stage" && find usr -type f | sort | xargs md5sum) >"$stage/DEBIAN/md5sums"
