@@ -312,8 +312,9 @@ class LinuxFailures(KestraveCase):
     devices, file-size limits and closed descriptors."""
 
     def test_permission_denied(self):
-        # Root ignores file modes, so the run drops to nobody; a writable file
-        # run the same way shows that the drop is all that differs.
+        # Root ignores file modes, so as root the run drops to nobody; any
+        # other user is refused as itself. A writable file run the same way
+        # shows that the mode is all that differs.
         # The build folder need not be open to nobody; a copy beside the
         # fixture is.
         self.dir.chmod(0o755)
@@ -322,7 +323,9 @@ class LinuxFailures(KestraveCase):
         as_nobody = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"] if os.geteuid() == 0 else []
         for mode, expected in [(0o444, None), (0o666, converted(data, offset))]:
             with self.subTest(mode=oct(mode)):
-                path = self.write("locked.scn", data)
+                # A file of its own for each mode: only root could write over
+                # the read-only one.
+                path = self.write(f"locked-{mode:o}.scn", data)
                 (self.dir / path).chmod(mode)
                 run = self.kestrave(path, prefix=as_nobody, program=program)
                 if expected is None:
