@@ -44,6 +44,7 @@ std::vector<LayoutCase> layoutCases()
     {"product beyond 16 bits",        {0x2C, 0x01, 0x2C, 0x01, 0xFF, 0x7F, 0x00, 0x00}, 300, 300, 32767, 37 * 90000 + 900},
     {"lowest position, offset 0",     {0x02, 0x00, 0x04, 0x00, 0xD8, 0xFF, 0xFF, 0xFF}, 2, 4, -40, 0},
     {"one record before the file",    {0x02, 0x00, 0x04, 0x00, 0xD7, 0xFF, 0xFF, 0xFF}, 2, 4, -41, std::nullopt},
+    {"one byte before the file",      {0x05, 0x00, 0x05, 0x00, 0xC3, 0xFF, 0xFF, 0xFF}, 5, 5, -61, std::nullopt},
     {"last entry at 2^31 - 1",        {0x02, 0x00, 0x0B, 0x00, 0x0A, 0x44, 0x44, 0x04}, 2, 11, 71582730, 2147483618},
     {"last entry one past 2^31 - 1",  {0x05, 0x00, 0x01, 0x00, 0x1F, 0x44, 0x44, 0x04}, 5, 1, 71582751, std::nullopt},
     {"first entry at 2^31",           {0x02, 0x00, 0x0B, 0x00, 0x0B, 0x44, 0x44, 0x04}, 2, 11, 71582731, std::nullopt},
@@ -132,18 +133,26 @@ TEST(ReadScenarioHeader, ReadsTheFirstEightBytes)
     EXPECT_EQ(header.extraRecordCount, 32767);
 }
 
-TEST(ReadScenarioHeader, RejectsEveryLengthShortOfTheHeader)
+TEST(ReadScenarioHeader, NeedsAllEightBytes)
 {
     const std::vector<unsigned char> full{0x01, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00};
-    for (std::size_t length = 0; length < full.size(); ++length) {
+    for (std::size_t length = 0; length <= full.size(); ++length) {
         SCOPED_TRACE(length);
         const ScratchScenario file({full.begin(), full.begin() + static_cast<long>(length)});
         ASSERT_NE(file.stream(), nullptr);
         ScenarioHeader header{7, 7, 7};
-        EXPECT_EQ(kestrave::readScenarioHeader(file.stream(), header), kestrave::HeaderRead::TooShort);
-        // Fields that were never delivered are never filled in.
-        EXPECT_EQ(header.gridExtentA, 7);
-        EXPECT_EQ(header.extraRecordCount, 7);
+        const kestrave::HeaderRead read = kestrave::readScenarioHeader(file.stream(), header);
+        if (length == full.size()) {
+            // Eight bytes are a whole header, even with nothing after them.
+            EXPECT_EQ(read, kestrave::HeaderRead::Complete);
+            EXPECT_EQ(header.gridExtentA, 1);
+            EXPECT_EQ(header.extraRecordCount, 1);
+        } else {
+            EXPECT_EQ(read, kestrave::HeaderRead::TooShort);
+            // Fields that were never delivered are never filled in.
+            EXPECT_EQ(header.gridExtentA, 7);
+            EXPECT_EQ(header.extraRecordCount, 7);
+        }
     }
 }
 

@@ -162,6 +162,9 @@ class Reports(KestraveCase):
         ("every turn a night", [1] * 30, 1300, 30),
         ("one night", [0] * 29 + [1], 1300, 1),
         ("no nights, values that are neither", [0, 2, 255, 128, 0x10], 1300, 0),
+        # Read in text mode, Windows' C library would take Ctrl-Z for the end
+        # of the file and CR LF for one newline.
+        ("Ctrl-Z and CR LF among nights", [1, 0x1A, 1, 0x0D, 0x0A, 1, 0x1A, 0x0D, 1], 1300, 4),
         ("table ends mid-file", [1] * 30, 1122 + 10, 10),
         ("table starts at the end of the file", [1] * 30, 1122, 0),
         ("table wholly past the end", [1] * 30, 1000, 0),
@@ -181,17 +184,23 @@ class Reports(KestraveCase):
                     self.assertEqual((self.dir / path).stat().st_mtime, 1_000_000)
 
     def test_header_forms_place_the_table(self):
+        def placed(extents, extra):
+            return scenario(extents, extra, [1, 1, 0, 1], length=table_offset(extents, extra) + 40)
+
         cases = [
-            ("no extents, no extra records", (0, 0), 0x7FFF),
-            ("no extents, zero count", (0, 0), 0),
-            ("extents and a count", (3, 4), 5),
-            ("a negative count", (20, 20), -1),
+            # name, (file bytes, table position), night turns changed
+            ("no extents, no extra records", placed((0, 0), 0x7FFF), 3),
+            ("no extents, zero count", placed((0, 0), 0), 3),
+            ("extents and a count", placed((3, 4), 5), 3),
+            ("a negative count", placed((20, 20), -1), 3),
+            # A file of the header alone, which places the table on itself:
+            # 37 * 1 * 8 - 30 * 40 + 904 = 0. Its first byte is a night turn.
+            ("the header alone, table at 0", (bytes.fromhex("01000800d8ffffff"), 0), 1),
         ]
-        for name, extents, extra in cases:
+        for name, (data, offset), count in cases:
             with self.subTest(name):
-                data, offset = scenario(extents, extra, [1, 1, 0, 1], length=table_offset(extents, extra) + 40)
                 path = self.write("placed.scn", data)
-                self.assertConverted(self.kestrave(path), path, 3)
+                self.assertConverted(self.kestrave(path), path, count)
                 self.assertEqual(self.read(path), converted(data, offset))
 
     def test_second_run_changes_nothing(self):
@@ -274,6 +283,8 @@ class Failures(KestraveCase):
             ("seven bytes", b"\x01\x00\x01\x00\xff\x7f\x00", "Scenario file is too short to hold its header\n"),
             ("extents that wrap 32 bits", wrapping, "Scenario header places the turn light table outside the file\n"),
             ("table before the file", scenario((0, 0), -31, length=2000)[0],
+             "Scenario header places the turn light table outside the file\n"),
+            ("table one byte before the file", scenario((5, 5), -61, length=2000)[0],
              "Scenario header places the turn light table outside the file\n"),
             ("count past 2^31", scenario((0, 0), 0x7FFFFFFF, length=2000)[0],
              "Scenario header places the turn light table outside the file\n"),
