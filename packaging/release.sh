@@ -9,6 +9,7 @@
 #   kestrave-<v>-linux-x86_64.tar.gz                  static binary, any distribution
 #   kestrave-<v>-linux-aarch64.tar.gz                 the same for aarch64
 #   kestrave-<v>-win64.zip                            kestrave.exe
+#   kestrave-<v>.tar.gz                               the source, for packagers to pin
 #   SHA256SUMS                                        sha256sum -c SHA256SUMS
 #
 # The same commit gives the same bytes wherever and whenever it is built:
@@ -39,9 +40,11 @@ fi
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-# The files git tracks, as they stand in the working tree.
-mkdir "$work/src"
-git -C "$root" ls-files -z | (cd "$root" && tar --null -T - -cf -) | tar -xf - -C "$work/src"
+# The files git tracks, as they stand in the working tree: the source of
+# every build, and the source archive's one folder.
+src=$work/kestrave-$version
+mkdir "$src"
+git -C "$root" ls-files -z | (cd "$root" && tar --null -T - -cf -) | tar -xf - -C "$src"
 
 # Builds kestrave into $work/<name> and installs it under $work/<name>/stage.
 # The compiler records source and build paths in debug information, which
@@ -50,8 +53,8 @@ git -C "$root" ls-files -z | (cd "$root" && tar --null -T - -cf -) | tar -xf - -
 build() {
     local name=$1
     shift
-    local flags="-ffile-prefix-map=$work/src=/usr/src/kestrave-$version -ffile-prefix-map=$work/$name=/usr/src/kestrave-$version/build"
-    cmake -S "$work/src" -B "$work/$name" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF \
+    local flags="-ffile-prefix-map=$src=/usr/src/kestrave-$version -ffile-prefix-map=$work/$name=/usr/src/kestrave-$version/build"
+    cmake -S "$src" -B "$work/$name" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF \
         -DCMAKE_CXX_FLAGS="$flags" "$@" >"$work/$name.log" ||
         { cat "$work/$name.log" >&2; return 1; }
     cmake --build "$work/$name" >>"$work/$name.log" || { cat "$work/$name.log" >&2; return 1; }
@@ -59,12 +62,12 @@ build() {
 }
 
 # Gives a staged tree the modes and times every release shares, whatever the
-# umask and clock of the machine that built it; the executable named second
-# is the one file with its execute bits set.
+# umask and clock of the machine that built it; the executables named after
+# the tree are the only files with their execute bits set.
 normalise() {
     find "$1" -type d -exec chmod 0755 {} +
     find "$1" -type f -exec chmod 0644 {} +
-    chmod 0755 "$2"
+    chmod 0755 "${@:2}"
     find "$1" -exec touch --no-dereference --date="@$SOURCE_DATE_EPOCH" {} +
 }
 
@@ -86,8 +89,8 @@ deb() {
     "$strip" --remove-section=.comment --remove-section=.note "$stage/usr/bin/kestrave"
     gzip -9n "$stage/usr/share/man/man1/kestrave.1"
     mkdir -p "$doc"
-    cp "$work/src/packaging/copyright" "$doc/copyright"
-    gzip -9n <"$work/src/packaging/changelog" >"$doc/changelog.gz"
+    cp "$src/packaging/copyright" "$doc/copyright"
+    gzip -9n <"$src/packaging/changelog" >"$doc/changelog.gz"
 
     # dpkg-shlibdeps reads the libraries' symbols files of the package's own
     # architecture (libc6:arm64 for arm64), so the minimum versions are those
@@ -105,7 +108,7 @@ deb() {
     size=$(find "$stage" -type f -printf '%s\n' | awk '{ kib += int(($1 + 1023) / 1024) } END { print kib }')
 
     sed -e "s/@VERSION@/$version/" -e "s/@ARCHITECTURE@/$arch/" -e "s/@INSTALLED_SIZE@/$size/" \
-        -e "s/@DEPENDS@/$depends/" "$work/src/packaging/control.in" >"$stage/DEBIAN/control"
+        -e "s/@DEPENDS@/$depends/" "$src/packaging/control.in" >"$stage/DEBIAN/control"
     (cd "$stage" && find usr -type f | sort | xargs md5sum) >"$stage/DEBIAN/md5sums"
     normalise "$stage" "$stage/usr/bin/kestrave"
     dpkg-deb --root-owner-group -Zxz --build "$stage" "$out/kestrave_${version}_$arch.deb" >/dev/null
@@ -115,7 +118,7 @@ linux_tarball() {
     local name=$1 arch=$2 strip=$3
     local stage=$work/$name/stage folder=$work/$name/kestrave-$version-linux-$arch
     mkdir "$folder"
-    cp "$stage/usr/bin/kestrave" "$stage/usr/share/man/man1/kestrave.1" "$work/src/README.md" "$work/src/LICENSE" \
+    cp "$stage/usr/bin/kestrave" "$stage/usr/share/man/man1/kestrave.1" "$src/README.md" "$src/LICENSE" \
         "$folder/"
     "$strip" --remove-section=.comment --remove-section=.note "$folder/kestrave"
     normalise "$folder" "$folder/kestrave"
@@ -142,19 +145,30 @@ with zipfile.ZipFile(target, "w") as archive:
 PYTHON
 }
 
+# The source archive: the tracked files in one folder, executable where git
+# records them so. An archive made on the fly by a code host can change its
+# bytes from one day to the next; this one is made like the other files.
+source_tarball() {
+    local executables
+    mapfile -d '' executables < <(git -C "$root" ls-files -s -z | sed -z -n 's/^100755 [0-9a-f]* [0-9]*\t//p')
+    normalise "$src" "${executables[@]/#/$src/}"
+    tarball "$src" "$out/kestrave-$version.tar.gz"
+}
+
 mkdir -p "$out"
 rm -f "$out"/kestrave_*.deb "$out"/kestrave-*.tar.gz "$out"/kestrave-*.zip "$out/SHA256SUMS"
 
 echo "kestrave $version, SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH"
+source_tarball
 build amd64 -DCMAKE_INSTALL_PREFIX=/usr
 deb amd64 amd64 strip
-build arm64 -DCMAKE_INSTALL_PREFIX=/usr --toolchain "$work/src/cmake/aarch64-linux-gnu.cmake"
+build arm64 -DCMAKE_INSTALL_PREFIX=/usr --toolchain "$src/cmake/aarch64-linux-gnu.cmake"
 deb arm64 arm64 aarch64-linux-gnu-strip
 build static-x86_64 -DCMAKE_INSTALL_PREFIX=/usr -DKESTRAVE_STATIC=ON
 linux_tarball static-x86_64 x86_64 strip
-build static-aarch64 -DCMAKE_INSTALL_PREFIX=/usr -DKESTRAVE_STATIC=ON --toolchain "$work/src/cmake/aarch64-linux-gnu.cmake"
+build static-aarch64 -DCMAKE_INSTALL_PREFIX=/usr -DKESTRAVE_STATIC=ON --toolchain "$src/cmake/aarch64-linux-gnu.cmake"
 linux_tarball static-aarch64 aarch64 aarch64-linux-gnu-strip
-build win64 -DCMAKE_INSTALL_PREFIX=/ --toolchain "$work/src/cmake/mingw-w64.cmake"
+build win64 -DCMAKE_INSTALL_PREFIX=/ --toolchain "$src/cmake/mingw-w64.cmake"
 windows_zip
 
 (cd "$out" && sha256sum kestrave_*.deb kestrave-*.tar.gz kestrave-*.zip >SHA256SUMS)
