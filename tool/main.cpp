@@ -5,6 +5,7 @@
 
 #include "console.hpp"
 #include "conversion.hpp"
+#include "explorer_window.hpp"
 
 #include <cstdio>
 #include <cstring>
@@ -72,9 +73,7 @@ int report(const kestrave::Conversion& conversion, const char* path)
     return Converted;
 }
 
-}  // namespace
-
-int main(int argc, char** argv)
+int run(int argc, char** argv)
 {
     if (argc != 2) {
         (void)std::fputs("\nUsage: kestrave <filename>\n", stdout);  // the status is 1 either way
@@ -82,4 +81,16 @@ int main(int argc, char** argv)
     }
     const char* path = argv[1];
     return report(kestrave::convertScenarioFile(path), path);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const bool holdWindow = kestrave::startedInWindowOfItsOwn();
+    const int status = run(argc, argv);
+    if (holdWindow) {
+        kestrave::holdWindowOpen(status);
+    }
+    return status;
 }
