@@ -15,10 +15,13 @@ import signal
 import struct
 import subprocess
 import tempfile
+import threading
 import time
 import unittest
 
 KESTRAVE = os.environ["KESTRAVE"]
+# Windows builds: a program that starts kestrave.exe in a console of its own.
+CONSOLE_STARTER = os.environ.get("KESTRAVE_CONSOLE_STARTER")
 EMULATOR = [part for part in os.environ.get("KESTRAVE_EMULATOR", "").split(";") if part]
 EXAMPLES = pathlib.Path(__file__).resolve().parents[2] / "examples"
 WINDOWS = KESTRAVE.lower().endswith(".exe")
@@ -408,6 +411,108 @@ class WindowsDevices(KestraveCase):
                 # is none; every other name opens as a device.
                 if name != "CON":
                     self.assertEqual(run.err, "Unable to open scenario file: Not a regular file\n")
+
+
+class Explorer(KestraveCase):
+    """kestrave.exe started from Explorer, in a console window of its own that
+    closes when it exits, shows its outcome until a key is pressed. Started
+    by any other program it never waits."""
+
+    PROMPT = "Press any key to close this window."
+
+    def setUp(self):
+        super().setUp()
+        # Wine gives a program a console window of its own only on an X
+        # display, and only if its session started on one.
+        if EMULATOR:
+            self.assertIn("DISPLAY", os.environ, "run the tests under an X server, for example with xvfb-run -a")
+
+    def start(self, parent, *args, shared_console=False):
+        """Starts kestrave.exe, beside its fixtures, from a parent of the given
+        name, in a new console or in the parent's own, and returns a function
+        that sends the parent a command and returns its answer."""
+        shutil.copy(KESTRAVE, self.dir / "kestrave.exe")
+        shutil.copy(CONSOLE_STARTER, self.dir / parent)
+        options = ["--shared-console"] if shared_console else []
+        process = subprocess.Popen(
+            [*EMULATOR, str(self.dir / parent), *options, "kestrave.exe", *args],
+            cwd=self.dir,
+            stdin=subprocess.PIPE,
+            stdout=subprocess.PIPE,
+            stderr=subprocess.DEVNULL,
+            text=True,
+            encoding="utf-8",
+        )
+        # Whatever goes wrong, nothing here outlives two minutes.
+        watchdog = threading.Timer(120, process.kill)
+        watchdog.start()
+        self.addCleanup(watchdog.cancel)
+        self.addCleanup(process.wait)
+        self.addCleanup(process.stdin.close)
+
+        def ask(command):
+            process.stdin.write(command + "\n")
+            process.stdin.flush()
+            lines = []
+            while True:
+                line = process.stdout.readline()
+                self.assertTrue(line, f"the starter ended without answering {command!r}")
+                line = line.rstrip("\n")
+                if command != "screen" or line == ".":
+                    return line if command != "screen" else lines
+                lines.append(line)
+
+        return ask
+
+    def screen_once_prompted(self, ask):
+        """The window's lines once the prompt shows, or after 30 s."""
+        deadline = time.monotonic() + 30
+        while True:
+            lines = ask("screen")
+            if self.PROMPT in lines or time.monotonic() > deadline or ask("state") != "running":
+                return lines
+            time.sleep(0.5)
+
+    def test_outcome_stays_on_screen_until_a_key(self):
+        data, offset = scenario(table=[1, 0, 1, 1])
+        cases = [
+            # name, arguments, lines shown above the prompt, exit status
+            ("a file dropped on it", ["turns.scn"], [report(3, "turns.scn").rstrip("\n")], 0),
+            ("a double-click", [], ["", "Usage: kestrave <filename>"], 1),
+            ("several files dropped on it", ["turns.scn", "turns.scn"], ["", "Usage: kestrave <filename>"], 1),
+            ("a missing file", ["missing.scn"], ["Unable to open scenario file: No such file or directory"], 1),
+        ]
+        for name, args, shown, status in cases:
+            with self.subTest(name):
+                self.write("turns.scn", data)
+                ask = self.start("explorer.exe", *args)
+                # kestrave tells at its start whether the console is its own:
+                # the starter must not attach to it before then.
+                time.sleep(3)
+                self.assertEqual(ask("state"), "running")
+                self.assertEqual(self.screen_once_prompted(ask), [*shown, self.PROMPT])
+                # The run is over before the key: the file is converted and
+                # no longer open.
+                expected = converted(data, offset) if status == 0 else data
+                self.assertEqual(self.read("turns.scn"), expected)
+                self.assertEqual(ask("state"), "running")
+                self.assertEqual(ask("key"), "typed")
+                self.assertEqual(ask("wait"), f"exited {status}")
+
+    def test_other_starts_never_wait(self):
+        # No key is ever typed, so only a run that does not wait ends.
+        data, offset = scenario(table=[1, 0, 1])
+        cases = [
+            # name, parent, whether kestrave.exe shares the parent's console
+            ("another program, with a new console", "launcher.exe", False),
+            ("Explorer's name, but the console is another's", "explorer.exe", True),
+        ]
+        for name, parent, shared_console in cases:
+            with self.subTest(name):
+                self.write("turns.scn", data)
+                ask = self.start(parent, "turns.scn", shared_console=shared_console)
+                self.assertEqual(ask("wait"), "exited 0")
+                self.assertEqual(self.read("turns.scn"), converted(data, offset))
 
 
 if __name__ == "__main__":
