@@ -447,6 +447,7 @@ class Explorer(KestraveCase):
         watchdog = threading.Timer(120, process.kill)
         watchdog.start()
         self.addCleanup(watchdog.cancel)
+        self.addCleanup(process.stdout.close)
         self.addCleanup(process.wait)
         self.addCleanup(process.stdin.close)
 
