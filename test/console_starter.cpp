@@ -4,9 +4,10 @@
 //
 //   console_starter [--shared-console] PROGRAM [ARGUMENT...]
 //
-// With --shared-console the starter makes a console for itself and starts the
-// program in it, as a shell or a batch file does. The arguments must hold no double quote. Commands come one
-// a line on standard input, and each is answered on standard output:
+// With --shared-console the starter makes a console for itself and starts
+// the program in it, as a shell or a batch file does. The arguments must hold
+// no double quote. Commands come one a line on standard input, and each is
+// answered on standard output:
 //
 //   state   "running", or "exited N" with the program's exit status
 //   screen  the lines its window shows, without trailing blanks, then "."
@@ -85,7 +86,7 @@ bool withConsole(DWORD processId, const wchar_t* buffer, Act act)
 std::vector<std::wstring> screen(DWORD processId)
 {
     std::vector<std::wstring> lines;
-    withConsole(processId, L"CONOUT$", [&](HANDLE output) {
+    (void)withConsole(processId, L"CONOUT$", [&](HANDLE output) {
         CONSOLE_SCREEN_BUFFER_INFO info{};
         if (GetConsoleScreenBufferInfo(output, &info) == 0) {
             return false;
