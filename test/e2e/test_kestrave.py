@@ -453,17 +453,18 @@ class Explorer(KestraveCase):
         self.addCleanup(process.wait)
         self.addCleanup(process.stdin.close)
 
+        def answer_line():
+            line = process.stdout.readline()
+            self.assertTrue(line, "the starter ended without answering")
+            return line.rstrip("\n")
+
         def ask(command):
+            """One line, or for "screen" the lines up to the closing "."."""
             process.stdin.write(command + "\n")
             process.stdin.flush()
-            lines = []
-            while True:
-                line = process.stdout.readline()
-                self.assertTrue(line, f"the starter ended without answering {command!r}")
-                line = line.rstrip("\n")
-                if command != "screen" or line == ".":
-                    return line if command != "screen" else lines
-                lines.append(line)
+            if command != "screen":
+                return answer_line()
+            return list(iter(answer_line, "."))
 
         return ask
 
